@@ -1,0 +1,16 @@
+# Cross-build for 64-bit Windows with mingw-w64 (posix thread model).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(KUVO_TRIPLE x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER   ${KUVO_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${KUVO_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER  ${KUVO_TRIPLE}-windres)
+set(CMAKE_MC_COMPILER  ${KUVO_TRIPLE}-windmc)
+set(CMAKE_FIND_ROOT_PATH /usr/${KUVO_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# Tests run the 64-bit build through Wine's 64-bit loader.
+if(DEFINED ENV{KUVO_WINE})
+  set(CMAKE_CROSSCOMPILING_EMULATOR $ENV{KUVO_WINE})
+endif()

@@ -1,0 +1,174 @@
+#include "simulator/SimPipeServer.h"
+
+uint32_t SimPipeServer::Start(const std::wstring& pipeName, uint32_t maxMessage, Handler handler,
+                              ClientEvent onConnect, ClientEvent onDisconnect)
+{
+    m_name = pipeName;
+    m_maxMessage = maxMessage;
+    m_handler = std::move(handler);
+    m_onConnect = std::move(onConnect);
+    m_onDisconnect = std::move(onDisconnect);
+    m_stop = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (m_stop == nullptr) {
+        return ::GetLastError();
+    }
+    // The first instance is created here, so that the name exists when Start returns.
+    m_firstInstance = CreateInstance();
+    if (m_firstInstance == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        ::CloseHandle(m_stop);
+        m_stop = nullptr;
+        return error;
+    }
+    m_listener = std::thread([this] { Listen(); });
+    return 0;
+}
+
+void SimPipeServer::Stop()
+{
+    if (m_stop == nullptr) {
+        return;
+    }
+    ::SetEvent(m_stop);
+    if (m_listener.joinable()) {
+        m_listener.join();
+    }
+    std::list<std::thread> clients;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        clients.swap(m_clients);
+    }
+    for (auto& thread : clients) {
+        if (thread.joinable()) {
+            thread.join();
+        }
+    }
+    ::CloseHandle(m_stop);
+    m_stop = nullptr;
+}
+
+HANDLE SimPipeServer::CreateInstance()
+{
+    return ::CreateNamedPipeW(m_name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                              PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES,
+                              m_maxMessage, m_maxMessage, 0, nullptr);
+}
+
+void SimPipeServer::Listen()
+{
+    HANDLE connected = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE pipe = m_firstInstance;
+    m_firstInstance = INVALID_HANDLE_VALUE;
+    while (connected != nullptr) {
+        if (pipe == INVALID_HANDLE_VALUE) {
+            pipe = CreateInstance();
+            if (pipe == INVALID_HANDLE_VALUE) {
+                if (::WaitForSingleObject(m_stop, 50) == WAIT_OBJECT_0) {
+                    break;
+                }
+                continue;
+            }
+        }
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = connected;
+        ::ResetEvent(connected);
+        bool ok = ::ConnectNamedPipe(pipe, &overlapped) != FALSE;
+        if (!ok) {
+            const DWORD error = ::GetLastError();
+            if (error == ERROR_PIPE_CONNECTED) {
+                ok = true;
+            } else if (error == ERROR_IO_PENDING) {
+                HANDLE waits[2] = {m_stop, connected};
+                if (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) {
+                    ::CancelIo(pipe);
+                    DWORD ignored = 0;
+                    ::GetOverlappedResult(pipe, &overlapped, &ignored, TRUE);
+                    break;
+                }
+                DWORD ignored = 0;
+                ok = ::GetOverlappedResult(pipe, &overlapped, &ignored, FALSE) != FALSE;
+            }
+        }
+        if (!ok) {
+            ::CloseHandle(pipe);
+            pipe = INVALID_HANDLE_VALUE;
+            continue;
+        }
+        Client client;
+        ::GetNamedPipeClientProcessId(pipe, &client.processId);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        client.id = m_nextId++;
+        m_clients.emplace_back([this, pipe, client] { Serve(pipe, client); });
+        pipe = INVALID_HANDLE_VALUE;
+    }
+    if (pipe != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(pipe);
+    }
+    if (connected != nullptr) {
+        ::CloseHandle(connected);
+    }
+}
+
+void SimPipeServer::Serve(HANDLE pipe, Client client)
+{
+    if (m_onConnect) {
+        m_onConnect(client);
+    }
+    HANDLE done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::vector<uint8_t> message(m_maxMessage);
+    std::vector<uint8_t> reply;
+    // Waits for one overlapped transfer or the stop; false when the client is gone.
+    auto transfer = [&](bool write, void* data, DWORD size, DWORD* moved) {
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = done;
+        ::ResetEvent(done);
+        BOOL ok = write ? ::WriteFile(pipe, data, size, moved, &overlapped)
+                        : ::ReadFile(pipe, data, size, moved, &overlapped);
+        if (!ok && ::GetLastError() == ERROR_IO_PENDING) {
+            HANDLE waits[2] = {m_stop, done};
+            if (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) {
+                ::CancelIo(pipe);
+                ::GetOverlappedResult(pipe, &overlapped, moved, TRUE);
+                return false;
+            }
+            ok = ::GetOverlappedResult(pipe, &overlapped, moved, FALSE);
+        }
+        if (!ok && ::GetLastError() == ERROR_MORE_DATA) {
+            *moved = size + 1; // marks an oversized message
+            return true;
+        }
+        return ok != FALSE;
+    };
+    while (done != nullptr) {
+        DWORD size = 0;
+        if (!transfer(false, message.data(), m_maxMessage, &size)) {
+            break;
+        }
+        if (size > m_maxMessage) {
+            // Drop the rest of an oversized message; the handler sees an empty one.
+            DWORD rest = m_maxMessage + 1;
+            bool alive = true;
+            while (alive && rest > m_maxMessage) {
+                alive = transfer(false, message.data(), m_maxMessage, &rest);
+            }
+            if (!alive) {
+                break;
+            }
+            size = 0;
+        }
+        reply.clear();
+        m_handler(client, message.data(), size, reply);
+        DWORD written = 0;
+        if (!transfer(true, reply.data(), static_cast<DWORD>(reply.size()), &written)) {
+            break;
+        }
+    }
+    ::DisconnectNamedPipe(pipe);
+    ::CloseHandle(pipe);
+    if (done != nullptr) {
+        ::CloseHandle(done);
+    }
+    if (m_onDisconnect) {
+        m_onDisconnect(client);
+    }
+}
