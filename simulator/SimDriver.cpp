@@ -1,4 +1,5 @@
 #include "simulator/SimDriver.h"
+#include "simulator/SimKernel.h"
 
 #include "driverlib/OxluneIoctl.h"
 #include "driverlib/OxluneSimulatorWire.h"
@@ -51,6 +52,7 @@ SimDriver::SimDriver()
 {
     m_quit = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     RegisterBuiltins();
+    m_kernel = std::make_unique<SimKernel>(*this);
 }
 
 SimDriver::~SimDriver()
@@ -242,6 +244,9 @@ uint32_t SimDriver::Dispatch(SimConnection& connection, SimRequest& request)
         }
         if (it != m_completions.end()) {
             completion = it->second;
+            if (it->second.count != 0 && --it->second.count == 0) {
+                m_completions.erase(it);
+            }
         }
         auto found = m_handlers.find(request.code);
         if (found != m_handlers.end()) {

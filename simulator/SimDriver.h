@@ -36,7 +36,11 @@ struct SimCompletion {
     Mode mode = Mode::Normal;
     uint32_t delayMs = 0;
     uint32_t status = 0;
+    // 0: every following request; N: only the next N requests, then normal again.
+    uint32_t count = 0;
 };
+
+class SimKernel;
 
 // The stand-in for the kernel driver: serves the control device "\\.\pipe\<name>" and a
 // control interface for tests on "\\.\pipe\<name>.control" (one text command per message).
@@ -78,6 +82,10 @@ public:
     std::shared_ptr<SimConnection> FindConnection(uint32_t id);
     std::vector<std::shared_ptr<SimConnection>> Connections();
 
+    // The kernel driver's model (devices, queues, streaming), created with the driver;
+    // its handlers and commands are registered on this driver.
+    SimKernel& Kernel() { return *m_kernel; }
+
 private:
     void OnRequest(SimPipeServer::Client& client, const uint8_t* message, uint32_t size, std::vector<uint8_t>& reply);
     void OnConnect(SimPipeServer::Client& client);
@@ -96,6 +104,7 @@ private:
     std::map<uint32_t, SimCompletion> m_completions;
     std::map<uint32_t, std::shared_ptr<SimConnection>> m_connections;
     uint32_t m_version[6] = {2, 0, 1, 4, 120, 0};
+    std::unique_ptr<SimKernel> m_kernel; // last: destroyed first, after Stop
 };
 
 // A control device name that no other test or run uses.
