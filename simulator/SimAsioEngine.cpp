@@ -1,6 +1,7 @@
 #include "simulator/SimAsioEngine.h"
 
 #include "asio/AsioRecords.h"
+#include "driverlib/OxluneRequests.h"
 #include "driverlib/OxluneStatus.h"
 #include "simulator/SimRequestIo.h"
 
@@ -20,8 +21,21 @@ constexpr uint32_t kCodes[] = {
 };
 } // namespace
 
-SimAsioEngine::SimAsioEngine(SimKernel& kernel) : m_kernel(kernel)
+SimAsioEngine::SimAsioEngine(SimDriver& driver, SimKernel& kernel) : m_kernel(kernel)
 {
+    // An ASIO client's registration raises the stream demand (until its handle closes),
+    // so that the service brings streaming up for it.
+    SimDriver::RequestHandler registration = driver.Handler(OXLUNE_IOCTL_REGISTER);
+    if (registration) {
+        driver.SetHandler(OXLUNE_IOCTL_REGISTER, [this, registration](SimConnection& c, SimRequest& r) -> uint32_t {
+            const uint32_t status = registration(c, r);
+            uint32_t role = 0;
+            if (status == 0 && SimReadInput(r, &role) == 0) {
+                OnRegistered(c.id, role);
+            }
+            return status;
+        });
+    }
     for (uint32_t code : kCodes) {
         m_kernel.AddRequestHandler(code, [this](SimConnection& c, SimRequest& r) { return Handle(c, r); });
     }

@@ -11,7 +11,7 @@
 
 class SimAsioEngine {
 public:
-    explicit SimAsioEngine(SimKernel& kernel);
+    SimAsioEngine(SimDriver& driver, SimKernel& kernel);
     ~SimAsioEngine();
     SimAsioEngine(const SimAsioEngine&) = delete;
     SimAsioEngine& operator=(const SimAsioEngine&) = delete;

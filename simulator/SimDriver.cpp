@@ -1,5 +1,6 @@
 #include "simulator/SimDriver.h"
 #include "simulator/SimKernel.h"
+#include "simulator/SimAsioEngine.h"
 
 #include "driverlib/OxluneIoctl.h"
 #include "driverlib/OxluneSimulatorWire.h"
@@ -53,6 +54,7 @@ SimDriver::SimDriver()
     m_quit = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     RegisterBuiltins();
     m_kernel = std::make_unique<SimKernel>(*this);
+    m_asio = std::make_unique<SimAsioEngine>(*this, *m_kernel);
 }
 
 SimDriver::~SimDriver()
@@ -230,6 +232,13 @@ void SimDriver::OnRequest(SimPipeServer::Client& client, const uint8_t* message,
     header.bytesReturned = call.bytesReturned <= call.outCapacity ? call.bytesReturned : call.outCapacity;
     reply.resize(sizeof(header) + header.bytesReturned);
     std::memcpy(reply.data(), &header, sizeof(header));
+}
+
+SimDriver::RequestHandler SimDriver::Handler(uint32_t code)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_handlers.find(code);
+    return it != m_handlers.end() ? it->second : RequestHandler();
 }
 
 uint32_t SimDriver::Dispatch(SimConnection& connection, SimRequest& request)

@@ -41,6 +41,7 @@ struct SimCompletion {
 };
 
 class SimKernel;
+class SimAsioEngine;
 
 // The stand-in for the kernel driver: serves the control device "\\.\pipe\<name>" and a
 // control interface for tests on "\\.\pipe\<name>.control" (one text command per message).
@@ -85,6 +86,10 @@ public:
     // The kernel driver's model (devices, queues, streaming), created with the driver;
     // its handlers and commands are registered on this driver.
     SimKernel& Kernel() { return *m_kernel; }
+    // The ASIO streaming engine on top of the kernel model (requests 0xF02 to 0xF31).
+    SimAsioEngine& Asio() { return *m_asio; }
+    // The handler registered for a code, empty when none; for engines that extend one.
+    RequestHandler Handler(uint32_t code);
 
 private:
     void OnRequest(SimPipeServer::Client& client, const uint8_t* message, uint32_t size, std::vector<uint8_t>& reply);
@@ -105,6 +110,7 @@ private:
     std::map<uint32_t, std::shared_ptr<SimConnection>> m_connections;
     uint32_t m_version[6] = {2, 0, 1, 4, 120, 0};
     std::unique_ptr<SimKernel> m_kernel; // last: destroyed first, after Stop
+    std::unique_ptr<SimAsioEngine> m_asio; // uses the kernel: destroyed before it
 };
 
 // A control device name that no other test or run uses.
