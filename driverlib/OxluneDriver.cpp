@@ -1,0 +1,395 @@
+#include "driverlib/OxluneDriver.h"
+
+#include "driverlib/OxluneRequests.h"
+#include "winsupport/WnText.h"
+
+#include <cstring>
+#include <cwchar>
+
+namespace {
+constexpr uint32_t kNameCapacity = 100;
+
+bool SameText(const wchar_t* a, const wchar_t* b, size_t capacity)
+{
+    // Both fields come from the driver: compare within the field, terminated or not.
+    return std::wcsncmp(a, b, capacity) == 0;
+}
+
+bool SameDevice(const OxluneDeviceRecord& a, const OxluneDeviceRecord& b)
+{
+    return a.vendorId == b.vendorId && a.productId == b.productId &&
+           SameText(a.serialNumber, b.serialNumber, sizeof(a.serialNumber) / sizeof(wchar_t));
+}
+
+uint64_t HandleWord(HANDLE handle)
+{
+    return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(handle));
+}
+} // namespace
+
+OxluneDriver::OxluneDriver()
+{
+    std::memset(m_name, 0, sizeof(m_name));
+}
+
+OxluneDriver::~OxluneDriver()
+{
+    Disconnect();
+    m_devices.clear();
+}
+
+std::unique_ptr<OxluneDevice> OxluneDriver::CreateDevice()
+{
+    return std::make_unique<OxluneDevice>();
+}
+
+void OxluneDriver::SetConnectedName(const wchar_t* name)
+{
+    CopyText(m_name, name, kNameCapacity);
+}
+
+OxluneStatus OxluneDriver::Connect(const wchar_t* name, bool withMessageEvent, bool withNotificationEvent)
+{
+    if (name == nullptr) {
+        return OXLUNE_STATUS_INVALID_PARAMETER;
+    }
+    OxluneLockGuard guard(*this);
+    if (IsOpen()) {
+        return OXLUNE_STATUS_REJECTED;
+    }
+    SetConnectedName(name);
+    OxluneStatus status = Open(m_name);
+    if (status != 0) {
+        return status;
+    }
+    if (withMessageEvent && m_messageEvent.Get() == nullptr) {
+        status = m_messageEvent.Create(false, false);
+        if (status != 0) {
+            Close();
+            return status;
+        }
+    }
+    if (withNotificationEvent && m_notificationEvent.Get() == nullptr) {
+        status = m_notificationEvent.Create(false, false);
+        if (status != 0) {
+            Close();
+            return status;
+        }
+    }
+    status = SetEvents(withMessageEvent ? m_messageEvent.Get() : nullptr,
+                       withNotificationEvent ? m_notificationEvent.Get() : nullptr);
+    if (status != 0) {
+        Close();
+        return status;
+    }
+    return 0;
+}
+
+void OxluneDriver::Disconnect()
+{
+    OxluneLockGuard guard(*this);
+    if (IsOpen()) {
+        SetEvents(nullptr, nullptr);
+    }
+    Close();
+    m_messageEvent.Close();
+    m_notificationEvent.Close();
+}
+
+OxluneStatus OxluneDriver::SetEvents(HANDLE messageEvent, HANDLE notificationEvent)
+{
+    const OxluneSetEventsInput input{HandleWord(messageEvent), HandleWord(notificationEvent)};
+    return IoControl(OXLUNE_IOCTL_SET_EVENTS, &input, sizeof(input), nullptr, 0);
+}
+
+OxluneStatus OxluneDriver::Register(uint32_t role)
+{
+    return IoControl(OXLUNE_IOCTL_REGISTER, &role, sizeof(role), nullptr, 0);
+}
+
+OxluneStatus OxluneDriver::ConnectPanel(const wchar_t* name)
+{
+    OxluneLockGuard guard(*this);
+    if (IsOpen()) {
+        return 0;
+    }
+    OxluneStatus status = Connect(name, true, true);
+    if (status != 0) {
+        return status;
+    }
+    status = Register(OXLUNE_ROLE_PANEL);
+    if (status != 0) {
+        Disconnect();
+    }
+    return status;
+}
+
+namespace {
+OxluneStatus ConnectWithoutEvents(OxluneDriver& driver, const wchar_t* name, uint32_t role)
+{
+    OxluneStatus status = driver.Open(name);
+    if (status != 0) {
+        return status;
+    }
+    status = driver.SetEvents(nullptr, nullptr);
+    if (status != 0) {
+        driver.Close();
+        return status;
+    }
+    status = driver.Register(role);
+    if (status != 0) {
+        driver.Disconnect();
+    }
+    return status;
+}
+} // namespace
+
+OxluneStatus OxluneDriver::ConnectPanelWindow(const wchar_t* name)
+{
+    if (name == nullptr) {
+        return OXLUNE_STATUS_INVALID_PARAMETER;
+    }
+    OxluneLockGuard guard(*this);
+    if (IsOpen()) {
+        return 0;
+    }
+    SetConnectedName(name);
+    return ConnectWithoutEvents(*this, m_name, OXLUNE_ROLE_PANEL_WINDOW);
+}
+
+OxluneStatus OxluneDriver::ConnectMixerWindow(const wchar_t* name)
+{
+    if (name == nullptr) {
+        return OXLUNE_STATUS_INVALID_PARAMETER;
+    }
+    OxluneLockGuard guard(*this);
+    if (IsOpen()) {
+        return 0;
+    }
+    SetConnectedName(name);
+    return ConnectWithoutEvents(*this, m_name, OXLUNE_ROLE_MIXER_WINDOW);
+}
+
+OxluneStatus OxluneDriver::QueryDevices(OxluneDeviceList* list)
+{
+    if (list == nullptr) {
+        return OXLUNE_STATUS_INVALID_PARAMETER;
+    }
+    const OxluneStatus status = IoControl(OXLUNE_IOCTL_QUERY_DEVICES, nullptr, 0, list, sizeof(*list));
+    if (status != 0) {
+        return status;
+    }
+    if (list->count > kOxluneMaxDevices) {
+        list->count = kOxluneMaxDevices;
+    }
+    // Texts from the driver end within their fields.
+    for (uint32_t i = 0; i < list->count; ++i) {
+        OxluneDeviceRecord& record = list->devices[i];
+        record.serialNumber[sizeof(record.serialNumber) / sizeof(wchar_t) - 1] = L'\0';
+        record.name[sizeof(record.name) / sizeof(wchar_t) - 1] = L'\0';
+    }
+    return 0;
+}
+
+OxluneStatus OxluneDriver::RefreshDevices(bool* changed)
+{
+    bool anyChange = false;
+    std::vector<std::unique_ptr<OxluneDevice>> work;
+    work.swap(m_devices);
+    m_devices.reserve(kOxluneMaxDevices);
+
+    OxluneDeviceList list;
+    std::memset(&list, 0, sizeof(list));
+    const OxluneStatus status = QueryDevices(&list);
+    if (status == 0) {
+        for (uint32_t i = 0; i < list.count; ++i) {
+            const OxluneDeviceRecord& record = list.devices[i];
+            bool kept = false;
+            for (auto it = work.begin(); it != work.end(); ++it) {
+                if (SameDevice((*it)->Record(), record)) {
+                    (*it)->SetRecord(record);
+                    m_devices.push_back(std::move(*it));
+                    work.erase(it);
+                    kept = true;
+                    break;
+                }
+            }
+            if (kept) {
+                continue;
+            }
+            std::unique_ptr<OxluneDevice> device = CreateDevice();
+            if (device && device->Open(m_name, record) == 0) {
+                m_devices.push_back(std::move(device));
+                anyChange = true;
+            }
+        }
+    }
+    if (!work.empty()) {
+        anyChange = true;
+    }
+    work.clear();
+    if (changed != nullptr) {
+        *changed = anyChange;
+    }
+    return status;
+}
+
+OxluneDevice* OxluneDriver::FindDevice(uint32_t key0, uint32_t key1) const
+{
+    for (const auto& device : m_devices) {
+        if (device->Key0() == key0 && device->Key1() == key1) {
+            return device.get();
+        }
+    }
+    return nullptr;
+}
+
+OxluneDevice* OxluneDriver::GetDevice(uint32_t index) const
+{
+    return index < m_devices.size() ? m_devices[index].get() : nullptr;
+}
+
+OxluneStatus OxluneDriver::SendMessage(const OxluneMessage& message)
+{
+    if (message.length > kOxluneMessageMaxPayload) {
+        return OXLUNE_STATUS_INVALID_LENGTH;
+    }
+    return IoControl(OXLUNE_IOCTL_SEND_MESSAGE, &message, message.WireSize(), nullptr, 0);
+}
+
+OxluneStatus OxluneDriver::Receive(uint32_t code, OxluneMessage* message)
+{
+    if (message == nullptr) {
+        return OXLUNE_STATUS_INVALID_PARAMETER;
+    }
+    message->type = OXLUNE_MSG_TYPE_NONE;
+    message->code = 0;
+    uint32_t returned = 0;
+    const OxluneStatus status = IoControl(code, nullptr, 0, message, sizeof(*message), &returned);
+    if (status != 0) {
+        message->type = OXLUNE_MSG_TYPE_NONE;
+        return status;
+    }
+    // A record that does not hold together is taken off the queue but delivers nothing.
+    if (returned < kOxluneMessageHeaderSize || message->length > kOxluneMessageMaxPayload ||
+        returned < kOxluneMessageHeaderSize + message->length) {
+        message->type = OXLUNE_MSG_TYPE_NONE;
+        message->length = 0;
+    }
+    return 0;
+}
+
+OxluneStatus OxluneDriver::ReceiveMessage(OxluneMessage* message)
+{
+    return Receive(OXLUNE_IOCTL_RECEIVE_MESSAGE, message);
+}
+
+OxluneStatus OxluneDriver::ReceiveNotification(OxluneMessage* message)
+{
+    return Receive(OXLUNE_IOCTL_RECEIVE_NOTIFICATION, message);
+}
+
+OxluneStatus OxluneDriver::NextNotification(OxluneMessage* message)
+{
+    for (;;) {
+        const OxluneStatus status = ReceiveNotification(message);
+        if (status != 0) {
+            return status;
+        }
+        if (message->type == OXLUNE_MSG_TYPE_NOTIFICATION) {
+            return 0;
+        }
+    }
+}
+
+OxluneStatus OxluneDriver::FlushNotifications()
+{
+    OxluneMessage message;
+    for (;;) {
+        const OxluneStatus status = ReceiveNotification(&message);
+        if (status != 0) {
+            return status == OXLUNE_STATUS_NO_MORE_ITEMS ? 0 : status;
+        }
+    }
+}
+
+OxluneStatus OxluneDriver::GetInputChannels(OxluneChannelList* list)
+{
+    if (list == nullptr) {
+        return OXLUNE_STATUS_INVALID_PARAMETER;
+    }
+    const OxluneStatus status = IoControl(OXLUNE_IOCTL_GET_INPUT_CHANNELS, nullptr, 0, list, sizeof(*list));
+    if (status == 0 && list->count > kOxluneMaxChannels) {
+        list->count = kOxluneMaxChannels;
+    }
+    return status;
+}
+
+OxluneStatus OxluneDriver::GetOutputChannels(OxluneChannelList* list)
+{
+    if (list == nullptr) {
+        return OXLUNE_STATUS_INVALID_PARAMETER;
+    }
+    const OxluneStatus status = IoControl(OXLUNE_IOCTL_GET_OUTPUT_CHANNELS, nullptr, 0, list, sizeof(*list));
+    if (status == 0 && list->count > kOxluneMaxChannels) {
+        list->count = kOxluneMaxChannels;
+    }
+    return status;
+}
+
+OxluneStatus OxluneDriver::GetChannelInfo(uint32_t key0, uint32_t key1, OxluneChannelInfo* info)
+{
+    if (info == nullptr) {
+        return OXLUNE_STATUS_INVALID_PARAMETER;
+    }
+    const uint32_t key[2] = {key0, key1};
+    const OxluneStatus status = IoControl(OXLUNE_IOCTL_GET_CHANNEL_INFO, key, sizeof(key), info, sizeof(*info));
+    if (status == 0) {
+        info->name[sizeof(info->name) / sizeof(wchar_t) - 1] = L'\0';
+    }
+    return status;
+}
+
+OxluneStatus OxluneDriver::GetSampleRates(OxluneSampleRates* rates)
+{
+    if (rates == nullptr) {
+        return OXLUNE_STATUS_INVALID_PARAMETER;
+    }
+    const OxluneStatus status = IoControl(OXLUNE_IOCTL_GET_SAMPLE_RATES, nullptr, 0, rates, sizeof(*rates));
+    if (status == 0 && rates->count > kOxluneMaxSampleRates) {
+        rates->count = kOxluneMaxSampleRates;
+    }
+    return status;
+}
+
+OxluneStatus OxluneDriver::GetBufferSizes(OxluneBufferSizes* sizes)
+{
+    if (sizes == nullptr) {
+        return OXLUNE_STATUS_INVALID_PARAMETER;
+    }
+    return IoControl(OXLUNE_IOCTL_GET_BUFFER_SIZES, nullptr, 0, sizes, sizeof(*sizes));
+}
+
+OxluneStatus OxluneDriver::GetStreamingStatus(OxluneStreamingStatus* status)
+{
+    if (status == nullptr) {
+        return OXLUNE_STATUS_INVALID_PARAMETER;
+    }
+    return IoControl(OXLUNE_IOCTL_GET_STREAMING_STATUS, nullptr, 0, status, sizeof(*status));
+}
+
+OxluneStatus OxluneDriver::GetErrorCounters(OxluneErrorCounters* counters)
+{
+    if (counters == nullptr) {
+        return OXLUNE_STATUS_INVALID_PARAMETER;
+    }
+    return IoControl(OXLUNE_IOCTL_GET_ERROR_COUNTERS, nullptr, 0, counters, sizeof(*counters));
+}
+
+OxluneStatus OxluneDriver::GetPolicy(uint32_t* policy)
+{
+    if (policy == nullptr) {
+        return OXLUNE_STATUS_INVALID_PARAMETER;
+    }
+    return IoControl(OXLUNE_IOCTL_GET_POLICY, nullptr, 0, policy, sizeof(*policy));
+}
