@@ -56,56 +56,95 @@ HANDLE SimPipeServer::CreateInstance()
 
 void SimPipeServer::Listen()
 {
-    HANDLE connected = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE pipe = m_firstInstance;
+    // Two instances listen at all times, so that a client that connects while another
+    // one has just taken an instance still finds the name (no ERROR_FILE_NOT_FOUND).
+    constexpr int kListening = 2;
+    struct Slot {
+        HANDLE pipe = INVALID_HANDLE_VALUE;
+        HANDLE event = nullptr;
+        OVERLAPPED overlapped{};
+        bool pending = false;
+        bool connectedAtOnce = false; // no overlapped operation to complete
+    } slots[kListening];
+    for (Slot& slot : slots) {
+        slot.event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    }
+    slots[0].pipe = m_firstInstance;
     m_firstInstance = INVALID_HANDLE_VALUE;
-    while (connected != nullptr) {
-        if (pipe == INVALID_HANDLE_VALUE) {
-            pipe = CreateInstance();
-            if (pipe == INVALID_HANDLE_VALUE) {
-                if (::WaitForSingleObject(m_stop, 50) == WAIT_OBJECT_0) {
-                    break;
-                }
+    bool running = slots[0].event != nullptr && slots[1].event != nullptr;
+    while (running) {
+        // Every slot without a connect in progress gets an instance and starts listening.
+        bool retry = false;
+        for (Slot& slot : slots) {
+            if (slot.pending) {
                 continue;
             }
-        }
-        OVERLAPPED overlapped{};
-        overlapped.hEvent = connected;
-        ::ResetEvent(connected);
-        bool ok = ::ConnectNamedPipe(pipe, &overlapped) != FALSE;
-        if (!ok) {
-            const DWORD error = ::GetLastError();
-            if (error == ERROR_PIPE_CONNECTED) {
-                ok = true;
-            } else if (error == ERROR_IO_PENDING) {
-                HANDLE waits[2] = {m_stop, connected};
-                if (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) {
-                    ::CancelIo(pipe);
-                    DWORD ignored = 0;
-                    ::GetOverlappedResult(pipe, &overlapped, &ignored, TRUE);
-                    break;
+            if (slot.pipe == INVALID_HANDLE_VALUE) {
+                slot.pipe = CreateInstance();
+                if (slot.pipe == INVALID_HANDLE_VALUE) {
+                    retry = true;
+                    continue;
                 }
-                DWORD ignored = 0;
-                ok = ::GetOverlappedResult(pipe, &overlapped, &ignored, FALSE) != FALSE;
+            }
+            slot.overlapped = OVERLAPPED{};
+            slot.overlapped.hEvent = slot.event;
+            ::ResetEvent(slot.event);
+            slot.connectedAtOnce = false;
+            if (::ConnectNamedPipe(slot.pipe, &slot.overlapped)) {
+                ::SetEvent(slot.event);
+                slot.pending = true;
+                slot.connectedAtOnce = true;
+            } else {
+                const DWORD error = ::GetLastError();
+                if (error == ERROR_IO_PENDING) {
+                    slot.pending = true;
+                } else if (error == ERROR_PIPE_CONNECTED) {
+                    ::SetEvent(slot.event);
+                    slot.pending = true;
+                    slot.connectedAtOnce = true;
+                } else {
+                    ::CloseHandle(slot.pipe);
+                    slot.pipe = INVALID_HANDLE_VALUE;
+                    retry = true;
+                }
             }
         }
-        if (!ok) {
-            ::CloseHandle(pipe);
-            pipe = INVALID_HANDLE_VALUE;
+        HANDLE waits[1 + kListening] = {m_stop, slots[0].event, slots[1].event};
+        const DWORD result = ::WaitForMultipleObjects(1 + kListening, waits, FALSE, retry ? 50 : INFINITE);
+        if (result == WAIT_TIMEOUT) {
+            continue;
+        }
+        if (result < WAIT_OBJECT_0 + 1 || result >= WAIT_OBJECT_0 + 1 + kListening) {
+            break; // stop, or a failed wait
+        }
+        Slot& slot = slots[result - WAIT_OBJECT_0 - 1];
+        slot.pending = false;
+        DWORD ignored = 0;
+        if (!slot.connectedAtOnce && !::GetOverlappedResult(slot.pipe, &slot.overlapped, &ignored, FALSE)) {
+            ::CloseHandle(slot.pipe);
+            slot.pipe = INVALID_HANDLE_VALUE;
             continue;
         }
         Client client;
-        ::GetNamedPipeClientProcessId(pipe, &client.processId);
+        ::GetNamedPipeClientProcessId(slot.pipe, &client.processId);
+        const HANDLE pipe = slot.pipe;
+        slot.pipe = INVALID_HANDLE_VALUE;
         std::lock_guard<std::mutex> lock(m_mutex);
         client.id = m_nextId++;
         m_clients.emplace_back([this, pipe, client] { Serve(pipe, client); });
-        pipe = INVALID_HANDLE_VALUE;
     }
-    if (pipe != INVALID_HANDLE_VALUE) {
-        ::CloseHandle(pipe);
-    }
-    if (connected != nullptr) {
-        ::CloseHandle(connected);
+    for (Slot& slot : slots) {
+        if (slot.pending && !slot.connectedAtOnce) {
+            ::CancelIo(slot.pipe);
+            DWORD ignored = 0;
+            ::GetOverlappedResult(slot.pipe, &slot.overlapped, &ignored, TRUE);
+        }
+        if (slot.pipe != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(slot.pipe);
+        }
+        if (slot.event != nullptr) {
+            ::CloseHandle(slot.event);
+        }
     }
 }
 
