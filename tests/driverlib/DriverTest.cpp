@@ -52,8 +52,8 @@ protected:
 TEST_F(DriverTest, SameDevicesInANewOrderKeepTheirObjectsAndReportNoChange)
 {
     uint32_t keyA0 = 0, keyA1 = 0;
-    Plug("KVA", &keyA0, &keyA1);
-    Plug("KVB");
+    ASSERT_NO_FATAL_FAILURE(Plug("KVA", &keyA0, &keyA1));
+    ASSERT_NO_FATAL_FAILURE(Plug("KVB"));
     bool changed = false;
     ASSERT_EQ(0u, driver.RefreshDevices(&changed));
     EXPECT_TRUE(changed);
@@ -68,7 +68,7 @@ TEST_F(DriverTest, SameDevicesInANewOrderKeepTheirObjectsAndReportNoChange)
     });
     ASSERT_EQ(0u, driver.RefreshDevices(&changed));
     EXPECT_FALSE(changed);
-    EXPECT_EQ((std::vector<std::wstring>{L"KVB", L"KVA"}), Serials());
+    ASSERT_EQ((std::vector<std::wstring>{L"KVB", L"KVA"}), Serials());
     EXPECT_EQ(b, driver.GetDevice(0));
     EXPECT_EQ(a, driver.GetDevice(1));
     EXPECT_TRUE(a->IsOpen());
@@ -79,18 +79,18 @@ TEST_F(DriverTest, SameDevicesInANewOrderKeepTheirObjectsAndReportNoChange)
 
 TEST_F(DriverTest, OneNewAndOneVanishedDeviceCreateOneAndDestroyOne)
 {
-    Plug("KVA");
-    Plug("KVB");
+    ASSERT_NO_FATAL_FAILURE(Plug("KVA"));
+    ASSERT_NO_FATAL_FAILURE(Plug("KVB"));
     bool changed = false;
     ASSERT_EQ(0u, driver.RefreshDevices(&changed));
     OxluneDevice* b = driver.GetDevice(1);
     ASSERT_TRUE(WaitUntil([&] { return ConnectionCount() == 3; })) << "the driver and two devices";
 
     Command("unplug KVA");
-    Plug("KVC");
+    ASSERT_NO_FATAL_FAILURE(Plug("KVC"));
     ASSERT_EQ(0u, driver.RefreshDevices(&changed));
     EXPECT_TRUE(changed);
-    EXPECT_EQ((std::vector<std::wstring>{L"KVB", L"KVC"}), Serials());
+    ASSERT_EQ((std::vector<std::wstring>{L"KVB", L"KVC"}), Serials());
     EXPECT_EQ(b, driver.GetDevice(0));
     EXPECT_TRUE(driver.GetDevice(1)->IsOpen());
     // A's handle was closed with its object, C's opened.
@@ -103,8 +103,8 @@ TEST_F(DriverTest, OneNewAndOneVanishedDeviceCreateOneAndDestroyOne)
 
 TEST_F(DriverTest, FailingEnumerationEmptiesTheListAndReportsAChange)
 {
-    Plug("KVA");
-    Plug("KVB");
+    ASSERT_NO_FATAL_FAILURE(Plug("KVA"));
+    ASSERT_NO_FATAL_FAILURE(Plug("KVB"));
     bool changed = false;
     ASSERT_EQ(0u, driver.RefreshDevices(&changed));
     ASSERT_EQ(2u, driver.GetDeviceCount());
@@ -126,8 +126,8 @@ TEST_F(DriverTest, FailingEnumerationEmptiesTheListAndReportsAChange)
 
 TEST_F(DriverTest, DeviceThatCannotBeBoundIsLeftOutUntilTheNextRefresh)
 {
-    Plug("KVA");
-    Plug("KVB");
+    ASSERT_NO_FATAL_FAILURE(Plug("KVA"));
+    ASSERT_NO_FATAL_FAILURE(Plug("KVB"));
     Command("fail-next 0x80882084 0xE0000061");
     bool changed = false;
     ASSERT_EQ(0u, driver.RefreshDevices(&changed));

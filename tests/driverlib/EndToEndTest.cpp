@@ -43,16 +43,26 @@ TEST(EndToEndTest, ClientProcessChangesTheRateThroughTheServerAndAnotherClientHe
     SimProcess simulator;
     ASSERT_EQ(0u, simulator.Start(name, L"--devices 2 --hardware-time 0"));
 
+    OxluneCplClient watcher;
+    ASSERT_EQ(0u, watcher.ConnectPanel(name.c_str()));
+    std::vector<uint32_t> codes;
+    auto collectUntil = [&](uint32_t code) {
+        return WaitUntil([&] {
+            OxluneMessage message;
+            while (watcher.NextNotification(&message) == 0) {
+                codes.push_back(message.code);
+            }
+            return std::find(codes.begin(), codes.end(), code) != codes.end();
+        });
+    };
+
     auto log = std::make_shared<HookLog>();
     LoggingServer server(name, log);
     ServerThread loop(server);
     loop.Start();
-    ASSERT_TRUE(WaitUntil([&] { return simulator.Command("state").find("server=0 ") == std::string::npos; }))
-        << simulator.Command("state");
-
-    OxluneCplClient watcher;
-    ASSERT_EQ(0u, watcher.ConnectPanel(name.c_str()));
-    ASSERT_EQ(0u, watcher.FlushNotifications());
+    // The server's start ends with its 3010 and 3030.
+    ASSERT_TRUE(collectUntil(OXLUNE_MSG_DEVICE_LIST_CHANGED));
+    codes.clear();
 
     EXPECT_EQ(0u, RunClientProcess(name, 44100));
     OxluneStreamingStatus status{};
@@ -61,14 +71,7 @@ TEST(EndToEndTest, ClientProcessChangesTheRateThroughTheServerAndAnotherClientHe
 
     // 3010, then 3011, reached the watching client (the driver's own panel notices may
     // come in between).
-    std::vector<uint32_t> codes;
-    ASSERT_TRUE(WaitUntil([&] {
-        OxluneMessage message;
-        while (watcher.NextNotification(&message) == 0) {
-            codes.push_back(message.code);
-        }
-        return std::find(codes.begin(), codes.end(), OXLUNE_MSG_SAMPLE_RATE_CHANGED) != codes.end();
-    }));
+    ASSERT_TRUE(collectUntil(OXLUNE_MSG_SAMPLE_RATE_CHANGED));
     const auto streaming = std::find(codes.begin(), codes.end(), OXLUNE_MSG_STREAMING_CHANGED);
     const auto rate = std::find(codes.begin(), codes.end(), OXLUNE_MSG_SAMPLE_RATE_CHANGED);
     EXPECT_TRUE(streaming < rate) << "3010 before 3011";

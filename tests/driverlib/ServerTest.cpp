@@ -104,7 +104,7 @@ TEST(ServerRequestTest, PayloadMustHaveTheExactSizeOfItsCode)
 
 TEST_F(ServerTest, WrongSizedRequestIsAnsweredThroughTheReceiveLoop)
 {
-    Plug("KV1");
+    ASSERT_NO_FATAL_FAILURE(Plug("KV1"));
     ServerThread thread(*server);
     thread.Start();
     ASSERT_TRUE(WaitUntil([&] { return sim.Kernel().ServerConnectionId() != 0; }));
@@ -132,9 +132,9 @@ TEST_F(ServerTest, WrongSizedRequestIsAnsweredThroughTheReceiveLoop)
 
 TEST_F(ServerTest, BringUpStopsInReadyWithoutDemandAndRunsTheHooksInListOrder)
 {
-    Plug("KV1");
-    Plug("KV2");
-    ConnectServer();
+    ASSERT_NO_FATAL_FAILURE(Plug("KV1"));
+    ASSERT_NO_FATAL_FAILURE(Plug("KV2"));
+    ASSERT_NO_FATAL_FAILURE(ConnectServer());
     ASSERT_EQ(OXLUNE_STREAMING_DOWN, State());
     EXPECT_EQ(0u, server->BringUp(0));
     EXPECT_EQ(OXLUNE_STREAMING_READY, State());
@@ -163,9 +163,10 @@ TEST_F(ServerTest, BringUpStopsInReadyWithoutDemandAndRunsTheHooksInListOrder)
 
 TEST_F(ServerTest, RefusedHookAbortsTheBringUp)
 {
-    Plug("KV1");
-    Plug("KV2");
-    ConnectServer();
+    ASSERT_NO_FATAL_FAILURE(Plug("KV1"));
+    ASSERT_NO_FATAL_FAILURE(Plug("KV2"));
+    ASSERT_NO_FATAL_FAILURE(ConnectServer());
+    ASSERT_EQ(2u, server->GetDeviceCount());
     server->Device(0)->beforeResult = OXLUNE_STATUS_NOT_POSSIBLE;
     EXPECT_EQ(OXLUNE_STATUS_NOT_POSSIBLE, server->BringUp(0));
     EXPECT_EQ(OXLUNE_STREAMING_DOWN, State());
@@ -174,8 +175,8 @@ TEST_F(ServerTest, RefusedHookAbortsTheBringUp)
 
 TEST_F(ServerTest, StateLoopsEndOnStatesTheyCannotLeave)
 {
-    Plug("KV1");
-    ConnectServer();
+    ASSERT_NO_FATAL_FAILURE(Plug("KV1"));
+    ASSERT_NO_FATAL_FAILURE(ConnectServer());
     Command("fault stuck on");
     struct Case {
         const char* state;
@@ -197,8 +198,8 @@ TEST_F(ServerTest, StateLoopsEndOnStatesTheyCannotLeave)
 
 TEST_F(ServerTest, SampleRateRequestDecisions)
 {
-    Plug("KV1");
-    ConnectServer();
+    ASSERT_NO_FATAL_FAILURE(Plug("KV1"));
+    ASSERT_NO_FATAL_FAILURE(ConnectServer());
     ASSERT_EQ(0u, server->BringUp(0));
     log->Take();
     OxluneCplClient client;
@@ -236,7 +237,7 @@ TEST_F(ServerTest, SampleRateRequestDecisions)
 
 TEST_F(ServerTest, PolicyRequestReportsWhatTheDriverDid)
 {
-    ConnectServer();
+    ASSERT_NO_FATAL_FAILURE(ConnectServer());
     EXPECT_EQ(0u, server->OnSetPolicy(0)) << "unchanged";
     Command("fail-next 0x8088240C 0xE0000012");
     EXPECT_EQ(OXLUNE_STATUS_NOT_ALLOWED, server->OnSetPolicy(1));
@@ -251,9 +252,9 @@ TEST_F(ServerTest, PolicyRequestReportsWhatTheDriverDid)
 TEST_F(ServerTest, DeviceNotificationsReachTheNamedDevice)
 {
     uint32_t k0 = 0, k1 = 0;
-    Plug("KV1");
-    Plug("KV2", &k0, &k1);
-    ConnectServer();
+    ASSERT_NO_FATAL_FAILURE(Plug("KV1"));
+    ASSERT_NO_FATAL_FAILURE(Plug("KV2", &k0, &k1));
+    ASSERT_NO_FATAL_FAILURE(ConnectServer());
     struct Case {
         uint32_t code;
         std::vector<uint32_t> words;
@@ -280,34 +281,39 @@ TEST_F(ServerTest, DeviceNotificationsReachTheNamedDevice)
 
 TEST_F(ServerTest, RemovingTheLastDeviceBroadcastsAndDisconnectsUntilTheNextDeviceChange)
 {
-    Plug("KV1");
-    ServerThread thread(*server);
-    thread.Start();
-    ASSERT_TRUE(WaitUntil([&] { return sim.Kernel().ServerConnectionId() != 0; }));
+    ASSERT_NO_FATAL_FAILURE(Plug("KV1"));
     OxluneCplClient client;
     ASSERT_EQ(0u, client.ConnectPanel(name.c_str()));
+    std::vector<uint32_t> codes;
+    auto collectUntilDeviceListChanged = [&] {
+        return WaitUntil([&] {
+            OxluneMessage message;
+            while (client.NextNotification(&message) == 0) {
+                codes.push_back(message.code);
+            }
+            return std::find(codes.begin(), codes.end(), OXLUNE_MSG_DEVICE_LIST_CHANGED) != codes.end();
+        });
+    };
+    ServerThread thread(*server);
+    thread.Start();
+    // The start ends with the server's own 3010 and 3030.
+    ASSERT_TRUE(collectUntilDeviceListChanged());
+    codes.clear();
 
     Command("unplug all");
     // 3010 and 3030 reach the client, then the server lets go of the driver.
-    std::vector<uint32_t> codes;
-    ASSERT_TRUE(WaitUntil([&] {
-        OxluneMessage message;
-        while (client.NextNotification(&message) == 0) {
-            codes.push_back(message.code);
-        }
-        return std::find(codes.begin(), codes.end(), OXLUNE_MSG_DEVICE_LIST_CHANGED) != codes.end();
-    }));
+    ASSERT_TRUE(collectUntilDeviceListChanged());
     const auto streaming = std::find(codes.begin(), codes.end(), OXLUNE_MSG_STREAMING_CHANGED);
     ASSERT_NE(codes.end(), streaming);
     EXPECT_NE(codes.end(), std::find(streaming, codes.end(), OXLUNE_MSG_DEVICE_LIST_CHANGED));
     ASSERT_TRUE(WaitUntil([&] { return sim.Kernel().ServerConnectionId() == 0; }));
 
     // A device arrives: the next device change event connects again.
-    Plug("KV2");
+    ASSERT_NO_FATAL_FAILURE(Plug("KV2"));
     thread.SignalDeviceChange();
     ASSERT_TRUE(WaitUntil([&] { return sim.Kernel().ServerConnectionId() != 0; }));
     thread.Stop();
-    EXPECT_EQ(1u, server->GetDeviceCount());
+    ASSERT_EQ(1u, server->GetDeviceCount());
     EXPECT_STREQ(L"KV2", server->GetDevice(0)->Record().serialNumber);
 }
 
