@@ -1,4 +1,5 @@
 // The demo: the main job of the package, run against the device simulator.
+#include "DemoDriverLibrary.h"
 #include "driverlib/OxluneApiContext.h"
 #include "driverlib/OxluneStatus.h"
 #include "simulator/SimDriver.h"
@@ -49,7 +50,8 @@ int wmain()
     std::printf("User text:\n%ls\n", text);
 
     context.Close();
+    const int libraryResult = RunDriverLibraryDemo(name, simulator);
     simulator.Stop();
     std::printf("Simulator stopped.\n");
-    return 0;
+    return libraryResult;
 }
