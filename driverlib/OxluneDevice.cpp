@@ -34,6 +34,11 @@ OxluneStatus OxluneDevice::Open(const wchar_t* name, const OxluneDeviceRecord& r
     if (name == nullptr) {
         return OXLUNE_STATUS_INVALID_PARAMETER;
     }
+    OxluneLockGuard guard(*this);
+    // An open object stays bound to its device: its name and record are not replaced.
+    if (IsOpen()) {
+        return OXLUNE_STATUS_REJECTED;
+    }
     CopyText(m_name, name, kNameCapacity);
     m_record = record;
     OxluneStatus status = OxluneApiContext::Open(m_name);

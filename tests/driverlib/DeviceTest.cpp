@@ -41,6 +41,11 @@ TEST_F(DeviceTest, OpenBindsByKeyAndAFailureLeavesTheObjectClosed)
     ASSERT_EQ(0u, device.Open(name.c_str(), record));
     EXPECT_TRUE(device.IsOpen());
     EXPECT_STREQ(L"KVD1", device.Record().serialNumber);
+    OxluneDeviceRecord other = record;
+    other.key0 += 1;
+    EXPECT_EQ(OXLUNE_STATUS_REJECTED, device.Open(L"another-name", other));
+    EXPECT_EQ(record.key0, device.Key0()) << "still bound to its own device";
+    EXPECT_STREQ(name.c_str(), device.ControlDeviceName());
 
     OxluneDeviceRecord unknown = record;
     unknown.key0 += 1000;
