@@ -68,6 +68,10 @@ void SimKernel::OnClose(SimConnection& connection)
     }
     std::unique_ptr<SimClient> client = std::move(it->second);
     m_clients.erase(it);
+    // Its own unanswered requests can never be answered now.
+    m_pending.erase(std::remove_if(m_pending.begin(), m_pending.end(),
+                                   [&](const PendingRequest& p) { return p.clientId == connection.id; }),
+                    m_pending.end());
     if (m_serverId != connection.id) {
         return;
     }

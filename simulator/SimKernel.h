@@ -37,7 +37,32 @@
 //    the model with OXLUNE_STATUS_NO_SERVER, so clients do not wait for their time-out.
 //  - Server broadcasts reach every connection in role 1 or 2 and every unregistered
 //    connection that gave a notification event; the driver's panel notifications reach
-//    role 2; its server notifications reach role 0.
+//    role 2; its server notifications reach role 0 (none is kept while no server is
+//    registered: a new server refreshes everything anyway).
+//  - When the model raises its own notifications:
+//      to the server: 3003 when the stream demand count, exclusive use count or demand
+//      flag becomes non-zero, 3004 when all are 0 again; 3015 and 3016 (words: second
+//      demand count, exclusive use count) likewise for the second stream demand count;
+//      3005 on every plug and unplug; 3006 on a streaming fault ("fault error"); 3020
+//      when the selected-for-streaming flags changed (apply streaming device); 3051
+//      (device key) when output controls changed; 3060 (key, kind 2, render endpoint
+//      index) when a test changes an endpoint volume ("endpoint-volume").
+//      to the panel (role 2): 3001 when buffer sizes, policy or the rate list changed;
+//      3040 (device key) when a device's bypass switches or its selection changed;
+//      3051 (device key) with the server's; 3052 (device key) when connections changed;
+//      3050 only by injection ("notify panel 3050 K0 K1").
+//  - Queues hold SimMessageQueue::kCapacity entries: a full message queue refuses the
+//    sender (OXLUNE_STATUS_NO_RESOURCES), a full notification queue drops its oldest
+//    entry (counted in "state" as dropped=N).
+//  - Streaming state machine: commands 2 to 6 only from their states (else
+//    OXLUNE_STATUS_NOT_POSSIBLE; in Error OXLUNE_STATUS_IN_ERROR_STATE; in state 6
+//    OXLUNE_STATUS_NOT_IN_HIGH_SPEED_MODE). Down to Ready needs a device
+//    (OXLUNE_STATUS_NO_DEVICES) and a selected one (OXLUNE_STATUS_NO_STREAMING_DEVICE);
+//    a selected device on a USB 1.1 port leads to state 6 with
+//    OXLUNE_STATUS_NOT_IN_HIGH_SPEED_MODE. Command 1 resets Error and 6 to Down (unless
+//    "fault stuck on"). Unplugging a selected device while Ready, Prepared or Running
+//    gives Error; unplugging the last device gives Down. Rate, buffer and device changes
+//    are refused while Prepared or Running (OXLUNE_STATUS_NOT_POSSIBLE).
 #include "driverlib/OxluneMessage.h"
 #include "driverlib/OxluneRecords.h"
 #include "simulator/SimClient.h"

@@ -203,6 +203,7 @@ void SimKernel::RegisterCommands()
         uint32_t ms = 0;
         if (a.size() == 1 && SimParseNumber(a[0], &ms)) {
             SetHardwareTimeMs(ms);
+            return std::string("ok");
         } else if (!a.empty()) {
             return "error usage: hardware-time [MS]";
         }

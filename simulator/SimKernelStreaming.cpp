@@ -286,11 +286,17 @@ uint32_t SimKernel::OnApplyStreamingDevice(SimConnection& connection, SimRequest
         m_settings.streamKey0 = payload.key0;
         m_settings.streamKey1 = payload.key1;
     }
+    bool flagsChanged = false;
     for (size_t i = 0; i < m_devices.size(); ++i) {
         if (before[i] != IsSelected(*m_devices[i])) {
             const OxluneTwoWordsPayload key{m_devices[i]->Key0(), m_devices[i]->Key1()};
             NotifyPanel(OXLUNE_MSG_DEVICE_STATE_CHANGED, &key, sizeof(key));
+            flagsChanged = true;
         }
+    }
+    if (flagsChanged) {
+        // The device records changed: the server has the clients refresh their lists.
+        NotifyServer(OXLUNE_MSG_REFRESH_CLIENTS);
     }
     if (RateList() != ratesBefore) {
         NotifyPanel(OXLUNE_MSG_SETTINGS_CHANGED);

@@ -189,6 +189,8 @@ TEST_F(SimStreamingTest, AppliedSettingsShowInTheQueries)
     std::vector<uint32_t> codes = panel.DrainNotifications();
     EXPECT_EQ(2, std::count(codes.begin(), codes.end(), OXLUNE_MSG_DEVICE_STATE_CHANGED));
     EXPECT_NE(codes.end(), std::find(codes.begin(), codes.end(), OXLUNE_MSG_SETTINGS_CHANGED)); // 3001
+    OxluneMessage refresh;
+    EXPECT_TRUE(server.FindNotification(OXLUNE_MSG_REFRESH_CLIENTS, &refresh)); // the records' flags changed
     ASSERT_EQ(0u, panel.Read(OXLUNE_IOCTL_GET_SAMPLE_RATES, &rates));
     EXPECT_EQ(8u, rates.count); // the DSD device streams: its rates join the list
     EXPECT_EQ(2822400u, rates.rates[6]);
