@@ -76,6 +76,14 @@ TEST_F(SimRoutingTest, RequestReachesTheServerWithInitiatorWordsAndTheReplyOnlyI
     EXPECT_EQ(OXLUNE_STATUS_SOUND_DEVICE_IN_USE, got.result);
     EXPECT_EQ(OXLUNE_STATUS_NO_MORE_ITEMS, asio.Receive(&got));
     EXPECT_EQ(OXLUNE_STATUS_NO_MORE_ITEMS, panel.Receive(&got));
+
+    // A late second answer to the same request still reaches its sender, who drops it by
+    // its sequence number; the driver does not judge replies by sequence.
+    reply.InitReply(fromPanel, OXLUNE_STATUS_TIMEOUT);
+    ASSERT_EQ(0u, server.Send(reply));
+    ASSERT_EQ(0u, panel.Receive(&got));
+    EXPECT_EQ(7u, got.sequence);
+    EXPECT_EQ(OXLUNE_STATUS_TIMEOUT, got.result);
 }
 
 TEST_F(SimRoutingTest, RepliesThatNameNoLiveRequesterAreRefused)
