@@ -150,7 +150,7 @@ bool AsioDriver::waitForRunningStream()
     uint32_t sleeps = 0;
     for (;;) {
         OxluneStreamingStatus status = {};
-        if (client.GetStreamingStatus(status) != 0) {
+        if (client.GetStreamingStatus(&status) != 0) {
             return false;
         }
         if (status.state == OXLUNE_STREAMING_RUNNING) {

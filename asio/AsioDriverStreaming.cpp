@@ -265,7 +265,7 @@ void AsioDriver::doBufferSwitch()
 void AsioDriver::processNotifications()
 {
     OxluneMessage message;
-    while (client.NextNotification(message) == 0) {
+    while (client.NextNotification(&message) == 0) {
         if (message.code == OXLUNE_MSG_STREAMING_CHANGED) {
             client.GetAsioStreamInfo(streamInfo);
             if (hostSupportsResetRequest) {
