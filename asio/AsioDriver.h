@@ -114,6 +114,9 @@ private:
     AsioChannelSet dsdChannels;
     AsioStreamInfo streamInfo = {};
     long bufferSize = 0;
+    // Samples per half of the buffers of the last createBuffers (bufferSize, times 64 in
+    // DSD mode): a format switch while they are out does not change their geometry.
+    uint64_t samplesPerHalf = 0;
     AsioCustom* custom = nullptr;
     bool dsdMode = false;
     // Whether the kernel driver holds the switch registration (createBuffers got that far).

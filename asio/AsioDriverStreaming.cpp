@@ -26,6 +26,7 @@ ASIOError AsioDriver::createBuffers(ASIOBufferInfo* bufferInfos, long numChannel
         return ASE_InvalidParameter;
     }
     bufferSize = n;
+    samplesPerHalf = static_cast<uint64_t>(n) * (dsdMode ? 64u : 1u);
     callbacks = hostCallbacks;
     AsioChannelSet& set = channelsInUse();
     set.releaseActive();
@@ -259,7 +260,7 @@ void AsioDriver::doBufferSwitch()
             host->bufferSwitch(index, ASIOTrue);
         }
     }
-    samplePosition += static_cast<uint64_t>(bufferSize) * (dsdMode ? 64u : 1u);
+    samplePosition += samplesPerHalf;
 }
 
 void AsioDriver::processNotifications()
