@@ -258,3 +258,14 @@ void AsioStandInService::Broadcast(uint32_t code)
     message.Init(OXLUNE_MSG_TYPE_NOTIFICATION, code);
     m_context.IoControl(OXLUNE_IOCTL_SEND_MESSAGE, &message, message.WireSize(), nullptr, 0);
 }
+
+OxluneStatus AsioStandInService::ApplyAsioBufferClass(uint32_t asioClass)
+{
+    OxluneBufferSizes sizes{};
+    OxluneStatus status = m_context.IoControl(OXLUNE_IOCTL_GET_BUFFER_SIZES, nullptr, 0, &sizes, sizeof(sizes));
+    if (status != 0) {
+        return status;
+    }
+    const OxluneBufferSizesPayload payload{sizes.streamingClass, asioClass, sizes.third};
+    return m_context.IoControl(OXLUNE_IOCTL_APPLY_BUFFER_SIZES, &payload, sizeof(payload), nullptr, 0);
+}

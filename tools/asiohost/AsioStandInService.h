@@ -32,6 +32,10 @@ public:
     OxluneStatus Start(const wchar_t* controlDeviceName);
     void Stop();
 
+    // Sets the ASIO buffer size class (0 to 3) while streaming is down, as request 1002
+    // would; the other classes stay.
+    OxluneStatus ApplyAsioBufferClass(uint32_t asioClass);
+
     // Answer requests of this code with status instead of carrying them out.
     void ForceReply(uint32_t code, OxluneStatus status);
     void ClearForcedReplies();

@@ -27,14 +27,17 @@ struct Options {
     std::wstring driver = L"Kuvo ASIO";
     double seconds = 5;
     uint32_t rateChange = 0;
+    uint32_t buffer = 0;
     bool dsd = false;
 };
 
 void Usage()
 {
-    std::printf("Usage: kuvoasiohost [--seconds N] [--rate-change HZ] [--dsd] [--device NAME] [--driver NAME]\n"
+    std::printf("Usage: kuvoasiohost [--seconds N] [--buffer 64|128|256|512] [--rate-change HZ] [--dsd]\n"
+                "                    [--device NAME] [--driver NAME]\n"
                 "  Streams through the registered ASIO driver for N seconds (default 5) with a known\n"
                 "  signal on every output, checks the inputs in loopback and prints a report.\n"
+                "  --buffer N        the ASIO buffer size set in the started simulator (at 44.1/48 kHz)\n"
                 "  --rate-change HZ  changes the sample rate through the driver a third of the way in\n"
                 "  --dsd             switches to DSD halfway and back to PCM near the end\n"
                 "  --device NAME     uses a running control device instead of starting a simulator\n"
@@ -128,6 +131,12 @@ int wmain(int argc, wchar_t** argv)
             options.seconds = std::wcstod(argv[++i], nullptr);
         } else if (arg == L"--rate-change" && i + 1 < argc) {
             options.rateChange = static_cast<uint32_t>(std::wcstoul(argv[++i], nullptr, 10));
+        } else if (arg == L"--buffer" && i + 1 < argc) {
+            options.buffer = static_cast<uint32_t>(std::wcstoul(argv[++i], nullptr, 10));
+            if (options.buffer != 64 && options.buffer != 128 && options.buffer != 256 && options.buffer != 512) {
+                Usage();
+                return 2;
+            }
         } else if (arg == L"--dsd") {
             options.dsd = true;
         } else if (arg == L"--device" && i + 1 < argc) {
@@ -161,6 +170,14 @@ int wmain(int argc, wchar_t** argv)
         if (status != 0) {
             std::printf("Starting the service stand-in failed (0x%08X).\n", status);
             return 1;
+        }
+        if (options.buffer != 0) {
+            const uint32_t asioClass = options.buffer == 64 ? 0 : options.buffer == 128 ? 1 : options.buffer == 256 ? 2 : 3;
+            const OxluneStatus applied = service.ApplyAsioBufferClass(asioClass);
+            if (applied != 0) {
+                std::printf("Setting the ASIO buffer size failed (0x%08X).\n", applied);
+                return 1;
+            }
         }
         std::printf("Simulator: control device %ls, process %lu, with a service stand-in\n", device.c_str(),
                     static_cast<unsigned long>(simulator.ProcessId()));

@@ -1,4 +1,5 @@
 // The demo: the main job of the package, run against the device simulator.
+#include "DemoAsio.h"
 #include "DemoDriverLibrary.h"
 #include "driverlib/OxluneApiContext.h"
 #include "driverlib/OxluneStatus.h"
@@ -53,5 +54,6 @@ int wmain()
     const int libraryResult = RunDriverLibraryDemo(name, simulator);
     simulator.Stop();
     std::printf("Simulator stopped.\n");
-    return libraryResult;
+    const int asioResult = RunAsioDemo();
+    return libraryResult != 0 ? libraryResult : asioResult;
 }
