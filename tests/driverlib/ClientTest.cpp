@@ -78,6 +78,13 @@ TEST_F(ClientTest, StaleReplyIsDroppedAndTheWaitContinues)
     ASSERT_EQ(0u, server.Answer(request, OXLUNE_STATUS_INTERNAL_ERROR, request.sequence + 7));
     ASSERT_EQ(0u, server.Answer(request, OXLUNE_STATUS_SOUND_DEVICE_IN_USE, request.sequence));
     EXPECT_EQ(OXLUNE_STATUS_SOUND_DEVICE_IN_USE, FinishRequest());
+
+    // A stale reply and the expected one queued together behind one signal of the
+    // auto-reset event: both are taken in the same wake-up.
+    const uint32_t next = client.Sequence() + 1;
+    ASSERT_EQ(0u, server.Answer(request, OXLUNE_STATUS_INTERNAL_ERROR, next - 1));
+    ASSERT_EQ(0u, server.Answer(request, OXLUNE_STATUS_NO_STREAMING_DEVICE, next));
+    EXPECT_EQ(OXLUNE_STATUS_NO_STREAMING_DEVICE, client.SetSampleRate(44100, 0));
 }
 
 TEST_F(ClientTest, LateReplyTimesOutItsRequestAndIsDroppedByTheNext)
