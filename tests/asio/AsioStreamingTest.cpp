@@ -278,3 +278,21 @@ TEST_F(AsioStreamingTest, ALayoutChangeWhileBuffersAreOutReleasesNothing)
     EXPECT_EQ(4, in) << "the new layout once the buffers are back";
     EXPECT_EQ(4, out);
 }
+
+TEST_F(AsioStreamingTest, ALateHostCountsAMissedSwitchAndLosesNoHalf)
+{
+    ASSERT_NO_FATAL_FAILURE(Prepare(64));
+    host.lateSwitch = 4; // a kernel switch, after the two prefills
+    host.lateMs = 100;   // many periods of 64 samples
+    const uint32_t before = sim.Kernel().ErrorCounters().asio;
+    ASSERT_EQ(ASE_OK, asio->start());
+    ASSERT_TRUE(host.WaitForSwitches(12));
+    asio->stop();
+    EXPECT_LE(before + 1, sim.Kernel().ErrorCounters().asio) << "counted in the ASIO error counter";
+    const auto switches = Switches();
+    for (size_t i = 0; i < switches.size(); ++i) {
+        EXPECT_EQ(static_cast<long>(i % 2), switches[i].index) << "no half skipped at " << i;
+    }
+    const std::string stats = sim.Command("asio stats");
+    EXPECT_EQ(std::string::npos, stats.find("missed=0")) << stats;
+}

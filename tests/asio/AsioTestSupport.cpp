@@ -27,6 +27,9 @@ void OnBufferSwitch(long index, ASIOBool)
         std::lock_guard<std::mutex> lock(host->mutex);
         host->switches.push_back(entry);
     }
+    if (host->switchCount.load() == host->lateSwitch) {
+        ::Sleep(host->lateMs);
+    }
     ++host->switchCount;
 }
 

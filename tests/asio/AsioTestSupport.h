@@ -41,6 +41,10 @@ struct RecordingHost {
     long supportsReset = 0;
     long supportsBufferSizeChange = 0;
 
+    // The host is late once: the switch with this number sleeps that long.
+    int lateSwitch = -1;
+    DWORD lateMs = 0;
+
     IASIO* driver = nullptr;
     std::mutex mutex;
     std::vector<Switch> switches;
