@@ -71,7 +71,25 @@ OxluneStatus OxluneDevice::GetStreamFormats(OxluneStreamFormatList* list)
     if (list == nullptr) {
         return OXLUNE_STATUS_INVALID_PARAMETER;
     }
-    return IoControl(OXLUNE_IOCTL_GET_STREAM_FORMATS, nullptr, 0, list, sizeof(*list));
+    uint32_t returned = 0;
+    const OxluneStatus status = IoControl(OXLUNE_IOCTL_GET_STREAM_FORMATS, nullptr, 0, list, sizeof(*list), &returned);
+    if (status != 0) {
+        return status;
+    }
+    if (returned < sizeof(list->count)) {
+        list->count = 0;
+        return OXLUNE_STATUS_LENGTH_MISMATCH;
+    }
+    // Only formats that arrived whole count, and never more than the table holds.
+    const uint32_t arrived =
+        (returned - static_cast<uint32_t>(sizeof(list->count))) / static_cast<uint32_t>(sizeof(OxluneStreamFormatRecord));
+    if (list->count > arrived) {
+        list->count = arrived;
+    }
+    if (list->count > kOxluneMaxStreamFormats) {
+        list->count = kOxluneMaxStreamFormats;
+    }
+    return 0;
 }
 
 OxluneStatus OxluneDevice::InitChannelLevels(const OxluneChannelLevels& record)

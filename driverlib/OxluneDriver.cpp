@@ -3,6 +3,8 @@
 #include "driverlib/OxluneRequests.h"
 #include "winsupport/WnText.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <cwchar>
 
@@ -24,6 +26,35 @@ bool SameDevice(const OxluneDeviceRecord& a, const OxluneDeviceRecord& b)
 uint64_t HandleWord(HANDLE handle)
 {
     return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(handle));
+}
+
+// A count from the driver, limited to the table and to the entries that arrived whole
+// in the returned bytes (header bytes before the first entry).
+uint32_t ClampCount(uint32_t count, uint32_t table, uint32_t returned, size_t header, size_t entry)
+{
+    const uint32_t arrived = returned < header ? 0 : static_cast<uint32_t>((returned - header) / entry);
+    return std::min(count, std::min(table, arrived));
+}
+
+// A list reply: its count field must have arrived; the count is clamped as above.
+OxluneStatus ClampList(OxluneStatus status, uint32_t returned, uint32_t* count, uint32_t table, size_t entry,
+                       size_t header = sizeof(uint32_t))
+{
+    if (status != 0) {
+        return status;
+    }
+    if (returned < header) {
+        *count = 0;
+        return OXLUNE_STATUS_LENGTH_MISMATCH;
+    }
+    *count = ClampCount(*count, table, returned, header, entry);
+    return 0;
+}
+
+// A fixed record: a reply shorter than the record would leave stale fields behind.
+OxluneStatus WholeRecord(OxluneStatus status, uint32_t returned, size_t size)
+{
+    return status == 0 && returned < size ? OXLUNE_STATUS_LENGTH_MISMATCH : status;
 }
 } // namespace
 
@@ -175,13 +206,17 @@ OxluneStatus OxluneDriver::QueryDevices(OxluneDeviceList* list)
     if (list == nullptr) {
         return OXLUNE_STATUS_INVALID_PARAMETER;
     }
-    const OxluneStatus status = IoControl(OXLUNE_IOCTL_QUERY_DEVICES, nullptr, 0, list, sizeof(*list));
+    uint32_t returned = 0;
+    const OxluneStatus status = IoControl(OXLUNE_IOCTL_QUERY_DEVICES, nullptr, 0, list, sizeof(*list), &returned);
     if (status != 0) {
         return status;
     }
-    if (list->count > kOxluneMaxDevices) {
-        list->count = kOxluneMaxDevices;
+    if (returned < sizeof(list->count)) {
+        list->count = 0;
+        return OXLUNE_STATUS_LENGTH_MISMATCH;
     }
+    // Only records that arrived whole count, and never more than the table holds.
+    list->count = ClampCount(list->count, kOxluneMaxDevices, returned, sizeof(list->count), sizeof(OxluneDeviceRecord));
     // Texts from the driver end within their fields.
     for (uint32_t i = 0; i < list->count; ++i) {
         OxluneDeviceRecord& record = list->devices[i];
@@ -318,11 +353,9 @@ OxluneStatus OxluneDriver::GetInputChannels(OxluneChannelList* list)
     if (list == nullptr) {
         return OXLUNE_STATUS_INVALID_PARAMETER;
     }
-    const OxluneStatus status = IoControl(OXLUNE_IOCTL_GET_INPUT_CHANNELS, nullptr, 0, list, sizeof(*list));
-    if (status == 0 && list->count > kOxluneMaxChannels) {
-        list->count = kOxluneMaxChannels;
-    }
-    return status;
+    uint32_t returned = 0;
+    const OxluneStatus status = IoControl(OXLUNE_IOCTL_GET_INPUT_CHANNELS, nullptr, 0, list, sizeof(*list), &returned);
+    return ClampList(status, returned, &list->count, kOxluneMaxChannels, sizeof(OxluneChannelKey));
 }
 
 OxluneStatus OxluneDriver::GetOutputChannels(OxluneChannelList* list)
@@ -330,11 +363,9 @@ OxluneStatus OxluneDriver::GetOutputChannels(OxluneChannelList* list)
     if (list == nullptr) {
         return OXLUNE_STATUS_INVALID_PARAMETER;
     }
-    const OxluneStatus status = IoControl(OXLUNE_IOCTL_GET_OUTPUT_CHANNELS, nullptr, 0, list, sizeof(*list));
-    if (status == 0 && list->count > kOxluneMaxChannels) {
-        list->count = kOxluneMaxChannels;
-    }
-    return status;
+    uint32_t returned = 0;
+    const OxluneStatus status = IoControl(OXLUNE_IOCTL_GET_OUTPUT_CHANNELS, nullptr, 0, list, sizeof(*list), &returned);
+    return ClampList(status, returned, &list->count, kOxluneMaxChannels, sizeof(OxluneChannelKey));
 }
 
 OxluneStatus OxluneDriver::GetChannelInfo(uint32_t key0, uint32_t key1, OxluneChannelInfo* info)
@@ -343,7 +374,9 @@ OxluneStatus OxluneDriver::GetChannelInfo(uint32_t key0, uint32_t key1, OxluneCh
         return OXLUNE_STATUS_INVALID_PARAMETER;
     }
     const uint32_t key[2] = {key0, key1};
-    const OxluneStatus status = IoControl(OXLUNE_IOCTL_GET_CHANNEL_INFO, key, sizeof(key), info, sizeof(*info));
+    uint32_t returned = 0;
+    OxluneStatus status = IoControl(OXLUNE_IOCTL_GET_CHANNEL_INFO, key, sizeof(key), info, sizeof(*info), &returned);
+    status = WholeRecord(status, returned, sizeof(*info));
     if (status == 0) {
         info->name[sizeof(info->name) / sizeof(wchar_t) - 1] = L'\0';
     }
@@ -355,11 +388,10 @@ OxluneStatus OxluneDriver::GetSampleRates(OxluneSampleRates* rates)
     if (rates == nullptr) {
         return OXLUNE_STATUS_INVALID_PARAMETER;
     }
-    const OxluneStatus status = IoControl(OXLUNE_IOCTL_GET_SAMPLE_RATES, nullptr, 0, rates, sizeof(*rates));
-    if (status == 0 && rates->count > kOxluneMaxSampleRates) {
-        rates->count = kOxluneMaxSampleRates;
-    }
-    return status;
+    uint32_t returned = 0;
+    const OxluneStatus status = IoControl(OXLUNE_IOCTL_GET_SAMPLE_RATES, nullptr, 0, rates, sizeof(*rates), &returned);
+    return ClampList(status, returned, &rates->count, kOxluneMaxSampleRates, sizeof(uint32_t),
+                     offsetof(OxluneSampleRates, rates));
 }
 
 OxluneStatus OxluneDriver::GetBufferSizes(OxluneBufferSizes* sizes)
@@ -367,7 +399,10 @@ OxluneStatus OxluneDriver::GetBufferSizes(OxluneBufferSizes* sizes)
     if (sizes == nullptr) {
         return OXLUNE_STATUS_INVALID_PARAMETER;
     }
-    return IoControl(OXLUNE_IOCTL_GET_BUFFER_SIZES, nullptr, 0, sizes, sizeof(*sizes));
+    uint32_t returned = 0;
+    // The request completes before its byte count is read.
+    const OxluneStatus result = IoControl(OXLUNE_IOCTL_GET_BUFFER_SIZES, nullptr, 0, sizes, sizeof(*sizes), &returned);
+    return WholeRecord(result, returned, sizeof(*sizes));
 }
 
 OxluneStatus OxluneDriver::GetStreamingStatus(OxluneStreamingStatus* status)
@@ -375,7 +410,10 @@ OxluneStatus OxluneDriver::GetStreamingStatus(OxluneStreamingStatus* status)
     if (status == nullptr) {
         return OXLUNE_STATUS_INVALID_PARAMETER;
     }
-    return IoControl(OXLUNE_IOCTL_GET_STREAMING_STATUS, nullptr, 0, status, sizeof(*status));
+    uint32_t returned = 0;
+    // The request completes before its byte count is read.
+    const OxluneStatus result = IoControl(OXLUNE_IOCTL_GET_STREAMING_STATUS, nullptr, 0, status, sizeof(*status), &returned);
+    return WholeRecord(result, returned, sizeof(*status));
 }
 
 OxluneStatus OxluneDriver::GetErrorCounters(OxluneErrorCounters* counters)
@@ -383,7 +421,10 @@ OxluneStatus OxluneDriver::GetErrorCounters(OxluneErrorCounters* counters)
     if (counters == nullptr) {
         return OXLUNE_STATUS_INVALID_PARAMETER;
     }
-    return IoControl(OXLUNE_IOCTL_GET_ERROR_COUNTERS, nullptr, 0, counters, sizeof(*counters));
+    uint32_t returned = 0;
+    // The request completes before its byte count is read.
+    const OxluneStatus result = IoControl(OXLUNE_IOCTL_GET_ERROR_COUNTERS, nullptr, 0, counters, sizeof(*counters), &returned);
+    return WholeRecord(result, returned, sizeof(*counters));
 }
 
 OxluneStatus OxluneDriver::GetPolicy(uint32_t* policy)
@@ -391,5 +432,8 @@ OxluneStatus OxluneDriver::GetPolicy(uint32_t* policy)
     if (policy == nullptr) {
         return OXLUNE_STATUS_INVALID_PARAMETER;
     }
-    return IoControl(OXLUNE_IOCTL_GET_POLICY, nullptr, 0, policy, sizeof(*policy));
+    uint32_t returned = 0;
+    // The request completes before its byte count is read.
+    const OxluneStatus result = IoControl(OXLUNE_IOCTL_GET_POLICY, nullptr, 0, policy, sizeof(*policy), &returned);
+    return WholeRecord(result, returned, sizeof(*policy));
 }
