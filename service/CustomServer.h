@@ -1,20 +1,34 @@
 #pragma once
-// Interim: the server object until the library's server role is in place.
-#include <windows.h>
+#include "driverlib/OxluneMessage.h"
+#include "driverlib/OxluneServer.h"
 
-class CustomServer {
+#include <memory>
+
+class CustomDevice;
+
+// The service's server: the library's server role, with every device a CustomDevice and
+// two requests of its own, set (11001) and get (11002) the WDM endpoint configuration.
+class CustomServer : public OxluneServer {
 public:
-    const wchar_t* GetServiceName() { return L"kuvosvc"; }
-    const wchar_t* GetDisplayName() { return L"Kuvo control"; }
-    const wchar_t* GetDescription() { return L"Kuvo control service"; }
-    void GetInterfaceGuid(GUID* guid)
-    {
-        *guid = GUID{0x21611F4F, 0xFC9C, 0x4132, {0xAF, 0xA2, 0x6F, 0x58, 0x5C, 0xA8, 0x4B, 0xBE}};
-    }
-    const wchar_t* GetControlDeviceName() { return L"{21611F4F-FC9C-4132-AFA2-6F585CA84BBE}"; }
-    void Run(HANDLE stopEvent, HANDLE)
-    {
-        while (::WaitForSingleObjectEx(stopEvent, INFINITE, TRUE) != WAIT_OBJECT_0) {
-        }
-    }
+    CustomServer();
+    ~CustomServer() override;
+
+    std::unique_ptr<OxluneDevice> CreateDevice() override;
+    OxluneStatus HandleOtherRequest(const OxluneMessage& request, OxluneMessage& reply) override;
+    // The interface GUID, or the device simulator's name configured in the registry
+    // (honoured only while the simulator is enabled; see ServiceConfiguration.h).
+    const wchar_t* GetControlDeviceName() override;
+
+    // For tests and tools that run the server under a name of their own.
+    void SetControlDeviceName(const wchar_t* name);
+
+    OxluneStatus SetWdmConfiguration(const OxluneMessage& request);
+    OxluneStatus GetWdmConfiguration(const OxluneMessage& request, OxluneMessage& reply);
+
+private:
+    OxluneStatus ReadConfigurationPayload(const OxluneMessage& request, OxluneWdmConfigurationPayload* record,
+                                          CustomDevice** device);
+
+    wchar_t m_name[100];
+    bool m_ownName = false;
 };

@@ -154,6 +154,23 @@ uint32_t ServiceBase::StopService()
     return ERROR_TIMEOUT;
 }
 
+bool ServiceBase::WaitForServiceRemoval()
+{
+    wchar_t keyPath[300];
+    FormatText(keyPath, 300, L"SYSTEM\\CurrentControlSet\\Services\\%s", GetServiceName());
+    for (int32_t budget = kStopWaitMs;; budget -= kStopPollMs) {
+        HKEY key = nullptr;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+            return true;
+        }
+        ::RegCloseKey(key);
+        if (budget <= 0) {
+            return false;
+        }
+        ::Sleep(kStopPollMs);
+    }
+}
+
 namespace {
 // Runs one service's console body on its own thread.
 struct ConsoleRunner {

@@ -39,6 +39,9 @@ public:
     uint32_t StartService();
     // Asks for the stop and polls for up to 5 s; 1460 when the service did not stop.
     uint32_t StopService();
+    // Waits up to 5 s until the manager has really removed a deleted service (its key
+    // under SYSTEM\CurrentControlSet\Services is gone); true when it is gone.
+    bool WaitForServiceRemoval();
 
     // Runs the services: one thread each in console mode, or the service control
     // dispatcher. False when the console handler or the dispatcher cannot be set up.

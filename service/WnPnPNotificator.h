@@ -30,6 +30,7 @@ public:
 
     bool IsRunning() const { return m_running; }
     HWND Window() const { return m_window; }
+    uint32_t RegistrationCount() { return m_registrations.Count(); }
 
     uint32_t Run() override;
     virtual LRESULT WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

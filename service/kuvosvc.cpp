@@ -24,7 +24,11 @@ int wmain(int argc, wchar_t** argv)
     const wchar_t* argument = argv[1];
     if (std::wcscmp(argument, L"-install") == 0) {
         g_service.StopService();
-        g_service.UninstallService();
+        if (g_service.UninstallService() == 0) {
+            // A service marked for deletion goes only when its process has ended; creating
+            // it again before that fails or, under Wine, is lost with the old one.
+            g_service.WaitForServiceRemoval();
+        }
         return Report(g_service.InstallService(), L"Service installed successfully.\n",
                       L"Error installing service.\n");
     }

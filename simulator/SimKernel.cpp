@@ -223,8 +223,10 @@ uint32_t SimKernel::Plug(const SimDeviceConfig& requested, uint32_t* key0, uint3
         return OXLUNE_STATUS_INVALID_PARAMETER;
     }
     std::vector<std::pair<uint32_t, uint32_t>> changes;
+    size_t before = 0;
     {
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        before = m_devices.size();
         if (m_devices.size() >= kMaxDevices) {
             return OXLUNE_STATUS_NO_RESOURCES;
         }
@@ -255,14 +257,17 @@ uint32_t SimKernel::Plug(const SimDeviceConfig& requested, uint32_t* key0, uint3
         NotifyServer(OXLUNE_MSG_DEVICES_CHANGED);
     }
     FireStateChanges(changes);
+    FireDeviceCount(before, before + 1);
     return 0;
 }
 
 uint32_t SimKernel::Unplug(const std::wstring& serial)
 {
     std::vector<std::pair<uint32_t, uint32_t>> changes;
+    size_t before = 0;
     {
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        before = m_devices.size();
         auto it = std::find_if(m_devices.begin(), m_devices.end(),
                                [&](const std::unique_ptr<SimDevice>& d) { return d->Config().serial == serial; });
         if (it == m_devices.end()) {
@@ -283,7 +288,26 @@ uint32_t SimKernel::Unplug(const std::wstring& serial)
         NotifyServer(OXLUNE_MSG_DEVICES_CHANGED);
     }
     FireStateChanges(changes);
+    FireDeviceCount(before, before - 1);
     return 0;
+}
+
+void SimKernel::AddDeviceCountListener(DeviceCountListener listener)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_deviceCountListeners.push_back(std::move(listener));
+}
+
+void SimKernel::FireDeviceCount(size_t before, size_t after)
+{
+    std::vector<DeviceCountListener> listeners;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        listeners = m_deviceCountListeners;
+    }
+    for (const DeviceCountListener& listener : listeners) {
+        listener(before, after);
+    }
 }
 
 void SimKernel::UnplugAll()

@@ -148,6 +148,10 @@ public:
     void AddCloseHook(SimDriver::ConnectionHook hook);
     void AddCommand(const std::string& name, SimDriver::CommandHandler handler);
     void AddStateListener(StateListener listener);
+    // Called after a plug or unplug, outside the lock, with the number of devices before
+    // and after the change (the PnP stand-in announces the interface's arrival and removal).
+    using DeviceCountListener = std::function<void(size_t before, size_t after)>;
+    void AddDeviceCountListener(DeviceCountListener listener);
 
 private:
     struct PendingRequest {
@@ -242,4 +246,6 @@ private:
     Settings m_settings;
     uint32_t m_hardwareTimeMs = kDefaultHardwareTimeMs;
     std::vector<StateListener> m_stateListeners;
+    std::vector<DeviceCountListener> m_deviceCountListeners;
+    void FireDeviceCount(size_t before, size_t after);
 };

@@ -2,6 +2,8 @@
 // device, for tests, the demo and development on machines without the hardware.
 #include "driverlib/OxluneIoctl.h"
 #include "simulator/SimDriver.h"
+#include "simulator/SimKernel.h"
+#include "simulator/SimPnPAnnouncer.h"
 #include "simulator/SimProcess.h"
 
 #include <cstdio>
@@ -116,6 +118,9 @@ int wmain(int argc, wchar_t** argv)
                      static_cast<unsigned long>(error));
         return 1;
     }
+    // Stand in for the PnP manager: announce the control device interface's arrival and removal.
+    SimPnPAnnouncer announcer(driver.Kernel(), name);
+    announcer.Start();
     driver.WaitForQuit(INFINITE);
     // Let the quit's answer reach the caller before the pipes go away.
     ::Sleep(20);
