@@ -313,6 +313,22 @@ TEST_F(DriverTest, DriverWideQueriesClampTheirCounts)
     OxluneChannelInfo gotInfo{};
     ASSERT_EQ(0u, driver.GetChannelInfo(1, 2, &gotInfo));
     EXPECT_EQ(L'\0', gotInfo.name[41]) << "the name ends within its field";
+
+    // Short replies: a list counts only the entries that arrived, a fixed record is refused.
+    auto answerShort = [this](uint32_t code, uint32_t count, uint32_t bytes) {
+        sim.SetHandler(code, [count, bytes](SimConnection&, SimRequest& r) -> uint32_t {
+            std::memset(r.out, 0, bytes);
+            std::memcpy(r.out + (bytes >= 8 ? 4 : 0), &count, bytes >= 8 ? 4 : bytes);
+            r.bytesReturned = bytes;
+            return 0;
+        });
+    };
+    answerShort(OXLUNE_IOCTL_GET_SAMPLE_RATES, 12, 16); // room for two rates
+    ASSERT_EQ(0u, driver.GetSampleRates(&gotRates));
+    EXPECT_EQ(2u, gotRates.count);
+    answerShort(OXLUNE_IOCTL_GET_STREAMING_STATUS, 0, 20);
+    OxluneStreamingStatus status{};
+    EXPECT_EQ(OXLUNE_STATUS_LENGTH_MISMATCH, driver.GetStreamingStatus(&status));
 }
 
 TEST_F(DriverTest, DriverWideQueriesReadTheKernelModel)
