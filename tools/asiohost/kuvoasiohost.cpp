@@ -38,8 +38,8 @@ void Usage()
                 "  Streams through the registered ASIO driver for N seconds (default 5) with a known\n"
                 "  signal on every output, checks the inputs in loopback and prints a report.\n"
                 "  --buffer N        the ASIO buffer size set in the started simulator (at 44.1/48 kHz)\n"
-                "  --rate-change HZ  changes the sample rate through the driver a third of the way in\n"
-                "  --dsd             switches to DSD halfway and back to PCM near the end\n"
+                "  --rate-change HZ  changes the sample rate through the driver a fifth of the way in\n"
+                "  --dsd             switches to DSD at two fifths and back to PCM at three fifths\n"
                 "  --device NAME     uses a running control device instead of starting a simulator\n"
                 "  --driver NAME     the entry under HKLM\\SOFTWARE\\ASIO (default \"Kuvo ASIO\")\n");
 }
@@ -262,13 +262,13 @@ int wmain(int argc, wchar_t** argv)
             }
             continue;
         }
-        if (options.rateChange != 0 && !rateChanged && elapsed >= total / 3) {
+        if (options.rateChange != 0 && !rateChanged && elapsed >= total / 5) {
             rateChanged = true;
             const ASIOError result = asio->setSampleRate(options.rateChange);
             std::printf("setSampleRate(%lu) while streaming: %ld\n", static_cast<unsigned long>(options.rateChange),
                         static_cast<long>(result));
         }
-        if (options.dsd && !toDsd && elapsed >= total / 2) {
+        if (options.dsd && !toDsd && elapsed >= total * 2 / 5) {
             toDsd = true;
             ASIOIoFormat format{};
             format.FormatType = kASIODSDFormat;
@@ -276,7 +276,7 @@ int wmain(int argc, wchar_t** argv)
             std::printf("future(kAsioSetIoFormat, DSD) while streaming: %s\n",
                         result == ASE_SUCCESS ? "ASE_SUCCESS" : "failed");
         }
-        if (options.dsd && toDsd && !backToPcm && elapsed >= total * 5 / 6) {
+        if (options.dsd && toDsd && !backToPcm && elapsed >= total * 3 / 5) {
             backToPcm = true;
             ASIOIoFormat format{};
             format.FormatType = kASIOPCMFormat;
