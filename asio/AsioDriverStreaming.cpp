@@ -174,7 +174,11 @@ ASIOError AsioDriver::start()
 ASIOError AsioDriver::stop()
 {
     stopEvent.Set();
-    switchThread.Wait(INFINITE);
+    // Called from a callback, the thread ends once the callback returns: waiting for it
+    // here would wait forever. A later stop or disposeBuffers collects it.
+    if (switchThread.Get() == nullptr || switchThread.ThreadId() != ::GetCurrentThreadId()) {
+        switchThread.Wait(INFINITE);
+    }
     if (state > AsioStatePrepared) {
         state = AsioStatePrepared;
     }
