@@ -130,6 +130,16 @@ void SimPipeServer::Listen()
         const HANDLE pipe = slot.pipe;
         slot.pipe = INVALID_HANDLE_VALUE;
         std::lock_guard<std::mutex> lock(m_mutex);
+        for (const std::thread::id finished : m_finished) {
+            for (auto it = m_clients.begin(); it != m_clients.end(); ++it) {
+                if (it->get_id() == finished) {
+                    it->join(); // it has left Serve: returns at once
+                    m_clients.erase(it);
+                    break;
+                }
+            }
+        }
+        m_finished.clear();
         client.id = m_nextId++;
         m_clients.emplace_back([this, pipe, client] { Serve(pipe, client); });
     }
@@ -210,4 +220,6 @@ void SimPipeServer::Serve(HANDLE pipe, Client client)
     if (m_onDisconnect) {
         m_onDisconnect(client);
     }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_finished.push_back(std::this_thread::get_id());
 }

@@ -47,5 +47,8 @@ private:
     std::thread m_listener;
     std::mutex m_mutex;
     std::list<std::thread> m_clients;
+    // Client threads that have ended; joined when the next client arrives, so that a
+    // long-running simulator keeps no handle of a finished connection.
+    std::vector<std::thread::id> m_finished;
     uint32_t m_nextId = 1;
 };
