@@ -1,6 +1,7 @@
 // The demo: the main job of the package, run against the device simulator.
 #include "DemoAsio.h"
 #include "DemoDriverLibrary.h"
+#include "DemoService.h"
 #include "driverlib/OxluneApiContext.h"
 #include "driverlib/OxluneStatus.h"
 #include "simulator/SimDriver.h"
@@ -55,5 +56,6 @@ int wmain()
     simulator.Stop();
     std::printf("Simulator stopped.\n");
     const int asioResult = RunAsioDemo();
-    return libraryResult != 0 ? libraryResult : asioResult;
+    const int serviceResult = RunServiceDemo();
+    return libraryResult != 0 ? libraryResult : asioResult != 0 ? asioResult : serviceResult;
 }
