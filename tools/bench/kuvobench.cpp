@@ -243,6 +243,8 @@ bool RunB3(int reps, Figure* figure)
 bool RunB5(int reps, Figure* figure)
 {
     SimDriver sim;
+    RequestCounter counter;
+    counter.Install(sim, kCountedCodes);
     const std::wstring name = SimUniqueName(L"bench-b5");
     if (sim.Start(name) != 0) {
         return false;
@@ -268,9 +270,18 @@ bool RunB5(int reps, Figure* figure)
         if (!ok) {
             break;
         }
+        counter.Count(i == 0);
         LONGLONG t0 = Now();
         ok = server.BringUp(0) == 0;
         bringUps.push_back(Micros(Now() - t0));
+        counter.Count(false);
+        if (i == 0) {
+            // What one bring-up issues, for the log.
+            for (const auto& [shape, count] : counter.Take()) {
+                std::fprintf(stderr, "kuvobench: B5 request 0x%08lx: %lu per bring-up\n",
+                             static_cast<unsigned long>(shape.code), static_cast<unsigned long>(count));
+            }
+        }
         ok = ok && state() == OXLUNE_STREAMING_RUNNING && bringDown();
         if (!ok) {
             break;
