@@ -56,6 +56,19 @@ OxluneStatus WholeRecord(OxluneStatus status, uint32_t returned, size_t size)
 {
     return status == 0 && returned < size ? OXLUNE_STATUS_LENGTH_MISMATCH : status;
 }
+
+// A driver-wide query answered with one fixed record.
+template <typename Record>
+OxluneStatus QueryRecord(OxluneApiContext& context, uint32_t code, Record* record)
+{
+    if (record == nullptr) {
+        return OXLUNE_STATUS_INVALID_PARAMETER;
+    }
+    uint32_t returned = 0;
+    // The request completes before its byte count is read.
+    const OxluneStatus result = context.IoControl(code, nullptr, 0, record, sizeof(*record), &returned);
+    return WholeRecord(result, returned, sizeof(*record));
+}
 } // namespace
 
 OxluneDriver::OxluneDriver()
@@ -396,44 +409,20 @@ OxluneStatus OxluneDriver::GetSampleRates(OxluneSampleRates* rates)
 
 OxluneStatus OxluneDriver::GetBufferSizes(OxluneBufferSizes* sizes)
 {
-    if (sizes == nullptr) {
-        return OXLUNE_STATUS_INVALID_PARAMETER;
-    }
-    uint32_t returned = 0;
-    // The request completes before its byte count is read.
-    const OxluneStatus result = IoControl(OXLUNE_IOCTL_GET_BUFFER_SIZES, nullptr, 0, sizes, sizeof(*sizes), &returned);
-    return WholeRecord(result, returned, sizeof(*sizes));
+    return QueryRecord(*this, OXLUNE_IOCTL_GET_BUFFER_SIZES, sizes);
 }
 
 OxluneStatus OxluneDriver::GetStreamingStatus(OxluneStreamingStatus* status)
 {
-    if (status == nullptr) {
-        return OXLUNE_STATUS_INVALID_PARAMETER;
-    }
-    uint32_t returned = 0;
-    // The request completes before its byte count is read.
-    const OxluneStatus result = IoControl(OXLUNE_IOCTL_GET_STREAMING_STATUS, nullptr, 0, status, sizeof(*status), &returned);
-    return WholeRecord(result, returned, sizeof(*status));
+    return QueryRecord(*this, OXLUNE_IOCTL_GET_STREAMING_STATUS, status);
 }
 
 OxluneStatus OxluneDriver::GetErrorCounters(OxluneErrorCounters* counters)
 {
-    if (counters == nullptr) {
-        return OXLUNE_STATUS_INVALID_PARAMETER;
-    }
-    uint32_t returned = 0;
-    // The request completes before its byte count is read.
-    const OxluneStatus result = IoControl(OXLUNE_IOCTL_GET_ERROR_COUNTERS, nullptr, 0, counters, sizeof(*counters), &returned);
-    return WholeRecord(result, returned, sizeof(*counters));
+    return QueryRecord(*this, OXLUNE_IOCTL_GET_ERROR_COUNTERS, counters);
 }
 
 OxluneStatus OxluneDriver::GetPolicy(uint32_t* policy)
 {
-    if (policy == nullptr) {
-        return OXLUNE_STATUS_INVALID_PARAMETER;
-    }
-    uint32_t returned = 0;
-    // The request completes before its byte count is read.
-    const OxluneStatus result = IoControl(OXLUNE_IOCTL_GET_POLICY, nullptr, 0, policy, sizeof(*policy), &returned);
-    return WholeRecord(result, returned, sizeof(*policy));
+    return QueryRecord(*this, OXLUNE_IOCTL_GET_POLICY, policy);
 }

@@ -151,7 +151,11 @@ OxluneStatus OxluneServer::OnSetSampleRate(uint32_t rate)
     return result;
 }
 
-OxluneStatus OxluneServer::OnSetBufferSizes(uint32_t streamingClass, uint32_t asioClass, uint32_t third)
+// Refused while a stream is in exclusive use or changes are locked; otherwise streaming
+// goes down, the change is applied and streaming comes up again. The change's own failure
+// wins over the bring-up's.
+template <typename Apply>
+OxluneStatus OxluneServer::ChangeWhileDown(uint32_t restartFlag, Apply apply)
 {
     OxluneStreamingStatus status;
     OxluneStatus result = GetStreamingStatus(&status);
@@ -161,36 +165,25 @@ OxluneStatus OxluneServer::OnSetBufferSizes(uint32_t streamingClass, uint32_t as
     if (status.exclusiveUseCount > 0 || status.changeLockCount > 0) {
         return OXLUNE_STATUS_SOUND_DEVICE_IN_USE;
     }
-    result = BringDown(0);
+    result = BringDown(restartFlag);
     if (result != 0) {
         Broadcast(OXLUNE_MSG_STREAMING_CHANGED);
         return result;
     }
-    const OxluneStatus applied = ApplyBufferSizes(streamingClass, asioClass, third);
-    const OxluneStatus up = BringUp(0);
+    const OxluneStatus applied = apply();
+    const OxluneStatus up = BringUp(restartFlag);
     Broadcast(OXLUNE_MSG_STREAMING_CHANGED);
     return applied != 0 ? applied : up;
 }
 
+OxluneStatus OxluneServer::OnSetBufferSizes(uint32_t streamingClass, uint32_t asioClass, uint32_t third)
+{
+    return ChangeWhileDown(0, [&] { return ApplyBufferSizes(streamingClass, asioClass, third); });
+}
+
 OxluneStatus OxluneServer::OnSelectStreamingDevice(uint32_t key0, uint32_t key1, uint32_t mode)
 {
-    OxluneStreamingStatus status;
-    OxluneStatus result = GetStreamingStatus(&status);
-    if (result != 0) {
-        return result;
-    }
-    if (status.exclusiveUseCount > 0 || status.changeLockCount > 0) {
-        return OXLUNE_STATUS_SOUND_DEVICE_IN_USE;
-    }
-    result = BringDown(1);
-    if (result != 0) {
-        Broadcast(OXLUNE_MSG_STREAMING_CHANGED);
-        return result;
-    }
-    const OxluneStatus applied = ApplyStreamingDevice(key0, key1, mode);
-    const OxluneStatus up = BringUp(1);
-    Broadcast(OXLUNE_MSG_STREAMING_CHANGED);
-    return applied != 0 ? applied : up;
+    return ChangeWhileDown(1, [&] { return ApplyStreamingDevice(key0, key1, mode); });
 }
 
 OxluneStatus OxluneServer::OnSetDsdMode(bool on)

@@ -83,6 +83,8 @@ protected:
 private:
     // Each device hook in list order, skipping objects that are not OxluneDeviceCtrl.
     template <typename Fn> void ForEachDeviceCtrl(Fn fn);
+    // A change that needs streaming down: the common frame of the change handlers.
+    template <typename Apply> OxluneStatus ChangeWhileDown(uint32_t restartFlag, Apply apply);
     // The state machine walks shared by BringUp and BringDown.
     OxluneStatus Reset(const OxluneStreamingStatus& status, uint32_t* resets);
 
