@@ -168,27 +168,8 @@ OxluneStatus OxluneDriver::ConnectPanel(const wchar_t* name)
     return status;
 }
 
-namespace {
-OxluneStatus ConnectWithoutEvents(OxluneDriver& driver, const wchar_t* name, uint32_t role)
-{
-    OxluneStatus status = driver.Open(name);
-    if (status != 0) {
-        return status;
-    }
-    status = driver.SetEvents(nullptr, nullptr);
-    if (status != 0) {
-        driver.Close();
-        return status;
-    }
-    status = driver.Register(role);
-    if (status != 0) {
-        driver.Disconnect();
-    }
-    return status;
-}
-} // namespace
-
-OxluneStatus OxluneDriver::ConnectPanelWindow(const wchar_t* name)
+// Roles 3 and 4: a connection without events. Already open counts as connected.
+OxluneStatus OxluneDriver::ConnectWithoutEvents(const wchar_t* name, uint32_t role)
 {
     if (name == nullptr) {
         return OXLUNE_STATUS_INVALID_PARAMETER;
@@ -198,20 +179,30 @@ OxluneStatus OxluneDriver::ConnectPanelWindow(const wchar_t* name)
         return 0;
     }
     SetConnectedName(name);
-    return ConnectWithoutEvents(*this, m_name, OXLUNE_ROLE_PANEL_WINDOW);
+    OxluneStatus status = Open(m_name);
+    if (status != 0) {
+        return status;
+    }
+    status = SetEvents(nullptr, nullptr);
+    if (status != 0) {
+        Close();
+        return status;
+    }
+    status = Register(role);
+    if (status != 0) {
+        Disconnect();
+    }
+    return status;
+}
+
+OxluneStatus OxluneDriver::ConnectPanelWindow(const wchar_t* name)
+{
+    return ConnectWithoutEvents(name, OXLUNE_ROLE_PANEL_WINDOW);
 }
 
 OxluneStatus OxluneDriver::ConnectMixerWindow(const wchar_t* name)
 {
-    if (name == nullptr) {
-        return OXLUNE_STATUS_INVALID_PARAMETER;
-    }
-    OxluneLockGuard guard(*this);
-    if (IsOpen()) {
-        return 0;
-    }
-    SetConnectedName(name);
-    return ConnectWithoutEvents(*this, m_name, OXLUNE_ROLE_MIXER_WINDOW);
+    return ConnectWithoutEvents(name, OXLUNE_ROLE_MIXER_WINDOW);
 }
 
 OxluneStatus OxluneDriver::QueryDevices(OxluneDeviceList* list)

@@ -61,6 +61,7 @@ public:
 protected:
     OxluneStatus Receive(uint32_t code, OxluneMessage* message);
     void SetConnectedName(const wchar_t* name);
+    OxluneStatus ConnectWithoutEvents(const wchar_t* name, uint32_t role);
 
     std::vector<std::unique_ptr<OxluneDevice>> m_devices;
     WnEvent m_messageEvent;
